@@ -156,6 +156,20 @@ TEST(ReflectionFilter, ImpulseGivesEachTapOnce) {
     EXPECT_EQ(run_filter(x, 2.0f, 600)[458], -0.5f);
 }
 
+// The output step x + g * acc rounded through 53 bits instead of 64 lands on a float midpoint here: with
+// 2^32 + 1 = 641 * 6700417, acc = 641 * 2^-15 (tap 11 reading -641) and g = 6700417 * 2^-42, the exact
+// sum is 0.5 + 2^-25 + 2^-57, which the 64-bit significand keeps above the midpoint 0.5 + 2^-25 and so
+// rounds up to 0.5 + 2^-24, while a double would round it onto the midpoint and then to the even 0.5.
+TEST(ReflectionFilter, OutputStepKeepsSixtyFourBits) {
+    std::vector<float> x(600, 0.0f);
+    x[0] = pcm(-641);
+    x[458] = 0.5f;
+    const float gain = std::ldexp(6700417.0f, -42);
+    const std::vector<float> y = run_filter(x, gain, 600);
+    EXPECT_EQ(y[458], 0.5f + std::ldexp(1.0f, -24));
+    expect_same_bits(oracle_filter(x, gain), y, "midpoint corner");
+}
+
 // Gain 0 (of either sign) and the first 186 samples of any run give the input back exactly.
 TEST(ReflectionFilter, IdentityWhereNoReflectionAdds) {
     const std::vector<float> x = mixed_signal(40000, 99);
