@@ -146,7 +146,7 @@ __attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* out,
 
 // AVX-512: the same with sixteen outputs per register.
 __attribute__((target("avx512f"))) void avx512_kernel(const float* x, float* out, std::size_t count, float gain) {
-    constexpr std::size_t VECTORS = 8;
+    constexpr std::size_t VECTORS = 4;
     const __m512d g = _mm512_set1_pd(static_cast<double>(gain));
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 minus_one = _mm512_set1_ps(-1.0f);
