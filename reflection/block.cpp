@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 #include <cstring>
 
 #include "reflection.h"
@@ -144,9 +146,40 @@ __attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* out,
     for (; n < count; ++n) out[n] = one_output(x, n, gain);
 }
 
+// AVX-512 tap: the group's outputs start on a 64-byte line, so tap TAP reads at a fixed offset within
+// lines. Unaligned 64-byte loads would straddle two lines almost every time; aligned loads joined by one
+// lane shift (a compile-time count per tap) read each line once.
+constexpr std::size_t AVX512_VECTORS = 4;
+
+template <std::size_t TAP>
+__attribute__((target("avx512f"), always_inline)) inline void avx512_tap(const float* x, __m512 (&acc)[AVX512_VECTORS]) {
+    constexpr auto delay = static_cast<std::size_t>(REFLECTION_DELAYS[TAP]);
+    constexpr int shift = static_cast<int>((16 - delay % 16) % 16);
+    const __m512 c = _mm512_set1_ps(REFLECTION_COEFFICIENTS[TAP]);
+    const float* line = x - delay - static_cast<std::size_t>(shift);
+    assert(reinterpret_cast<std::uintptr_t>(line) % 64 == 0);
+    if constexpr (shift == 0) {
+        for (std::size_t v = 0; v < AVX512_VECTORS; ++v) acc[v] = _mm512_fmadd_ps(_mm512_load_ps(line + 16 * v), c, acc[v]);
+    } else {
+        __m512i low = _mm512_load_si512(line);
+        for (std::size_t v = 0; v < AVX512_VECTORS; ++v) {
+            const __m512i high = _mm512_load_si512(line + 16 * (v + 1));
+            acc[v] = _mm512_fmadd_ps(_mm512_castsi512_ps(_mm512_alignr_epi32(high, low, shift)), c, acc[v]);
+            low = high;
+        }
+    }
+}
+
+// All taps in table order (a comma fold runs left to right).
+template <std::size_t... TAPS>
+__attribute__((target("avx512f"), always_inline)) inline void avx512_taps(const float* x, __m512 (&acc)[AVX512_VECTORS],
+                                                                        std::index_sequence<TAPS...>) {
+    (avx512_tap<TAPS>(x, acc), ...);
+}
+
 // AVX-512: the same with sixteen outputs per register.
 __attribute__((target("avx512f"))) void avx512_kernel(const float* x, float* out, std::size_t count, float gain) {
-    constexpr std::size_t VECTORS = 4;
+    constexpr std::size_t VECTORS = AVX512_VECTORS;
     const __m512d g = _mm512_set1_pd(static_cast<double>(gain));
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 minus_one = _mm512_set1_ps(-1.0f);
@@ -158,11 +191,7 @@ __attribute__((target("avx512f"))) void avx512_kernel(const float* x, float* out
     for (; n + 16 * VECTORS <= count; n += 16 * VECTORS) {
         __m512 acc[VECTORS];
         for (__m512& a : acc) a = _mm512_setzero_ps();
-        for (std::size_t tap = 0; tap < TAP_COUNT; ++tap) {
-            const float* past = x + n - static_cast<std::size_t>(REFLECTION_DELAYS[tap]);
-            const __m512 c = _mm512_set1_ps(REFLECTION_COEFFICIENTS[tap]);
-            for (std::size_t v = 0; v < VECTORS; ++v) acc[v] = _mm512_fmadd_ps(_mm512_loadu_ps(past + 16 * v), c, acc[v]);
-        }
+        avx512_taps(x + n, acc, std::make_index_sequence<TAP_COUNT>{});
         for (std::size_t v = 0; v < VECTORS; ++v) {
             const __m512 xv = _mm512_loadu_ps(x + n + 16 * v);
             const __m256 x_high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(xv), 1));
