@@ -32,6 +32,9 @@
 // (a tie keeps m, whose 64-bit significand is even) and F gives m's even neighbour, as F(s) does; with a
 // larger |e|, R(v) lies on e's side of m and the result is m's neighbour on that side. s can only be a
 // midpoint inside the normal float range: an inexact s needs x != 0, and then |v| >= 2^-64.
+//
+// Every double product here is exact, so a compiler that fused a multiply into the following add would
+// produce the same values: the results do not depend on contraction.
 #include <cassert>
 #include <cfloat>
 #include <cmath>
