@@ -37,7 +37,7 @@ namespace {
 
 // History kept in front of each chunk, rounded up to whole 64-byte lines so chunk starts stay aligned.
 constexpr std::size_t HISTORY = (static_cast<std::size_t>(MAX_DELAY) + 15) / 16 * 16;
-constexpr std::size_t CHUNK = 4096;
+constexpr std::size_t CHUNK = 8192;
 
 struct Window {
     alignas(64) float x[HISTORY + CHUNK];
