@@ -18,7 +18,8 @@ prefix="$work/prefix with blank"
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || fail "install: $(cat "$work/install.log")"
 [ -x "$prefix/bin/varno" ] || fail "no bin/varno under the prefix"
-cmp -s "$prefix/share/man/man1/varno.1" "$source/docs/varno.1" || fail "share/man/man1/varno.1 missing or different"
+cmp -s "$prefix/share/man/man1/varno.1" "$source/docs/varno.1" ||
+    fail "share/man/man1/varno.1 is missing or differs from docs/varno.1"
 
 cd "$work"
 "$make_demo" demo.wav 1.2

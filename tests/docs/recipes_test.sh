@@ -47,7 +47,8 @@ sox)
 
     bash -c "$(readme_line "sox --ignore-length ")"
     expect_canonical_wav song-theatre-fixed.wav
-    [ "$(frames_of song-theatre-fixed.wav)" = "$(frames_of song-theatre.wav)" ] || fail "rewrite changed the length"
+    [ "$(frames_of song-theatre-fixed.wav)" = "$(frames_of song-theatre.wav)" ] ||
+        fail "the header rewrite changed the length"
     ;;
 ffmpeg)
     command -v ffmpeg >/dev/null 2>&1 || skip "ffmpeg is not installed"
@@ -88,7 +89,8 @@ batch)
     status=0
     (cd broken && bash -c "$batch") || status=$?
     [ "$status" = 123 ] || fail "the batch line gave status $status with a missing input, not 123"
-    grep -q "^Cannot open input file missing.wav$" broken/theatre/missing.wav.log || fail "no message for the missing input"
+    grep -q "^Cannot open input file missing.wav$" broken/theatre/missing.wav.log ||
+        fail "no message for the missing input"
     [ "$(stat -c %s broken/theatre/fine.wav)" = $((44 + 2 * 96000)) ] || fail "the good file of the broken folder"
     ;;
 *)
