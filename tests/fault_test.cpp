@@ -123,7 +123,12 @@ std::set<std::string> list_dir(const std::string& dir) {
 
 class FaultRun : public ::testing::Test {
 protected:
-    void SetUp() override { dir = testing_support::make_scratch_dir(); }
+    void SetUp() override {
+        dir = testing_support::make_scratch_dir();
+        // The program's fresh heap memory then holds garbage instead of the zeros new pages bring, so a
+        // header record that is not zero-filled by the program shows.
+        setenv("MALLOC_PERTURB_", "165", 1);
+    }
     void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
     ProgramResult varno(const std::vector<std::string>& args) { return run_program(VARNO_EXECUTABLE, args, dir); }

@@ -31,7 +31,7 @@ using testing_support::write_file;
 constexpr std::size_t HEADER = 44;
 constexpr std::size_t BLOCK = 96000;
 constexpr int BLOCKS = 61;  // one count line and a mark after it
-constexpr auto PATIENCE = std::chrono::seconds(60);
+constexpr auto PATIENCE = std::chrono::seconds(20);
 
 const std::string FOOTER =
     "\n\nVARNO is a tool influencing the timbre of sound \n"
