@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app.h"
 #include "oracle.h"
 #include "reflection.h"
 #include "run_program.h"
@@ -457,6 +458,38 @@ TEST_F(FaultRun, FurtherArgumentsAreIgnored) {
         EXPECT_EQ(mask_clock(result.out), opening("in.wav", "out.wav") + "Header copied successfully\n**\nFILE 0:01\n" +
                                               "\nTIME: #" + FOOTER);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Commentary lost to a failed write earlier in the process is not a clean finish, even when standard
+// output takes text again by the end (a disk that filled up and was freed): the stream keeps its error.
+TEST(CommentaryLoss, EarlierFailedWriteFailsTheRun) {
+    if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const std::string dir = testing_support::make_scratch_dir();
+    write_file(dir + "/in.wav", random_bytes(HEADER + BLOCK, 3));
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int full = open("/dev/full", O_WRONLY);
+    dup2(full, STDOUT_FILENO);
+    std::printf("lost\n");
+    std::fflush(stdout);
+    const int sink = open((dir + "/transcript").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(sink, STDOUT_FILENO);
+    std::string a0 = "varno", a1 = dir + "/in.wav", a2 = dir + "/out.wav", a3 = "0.5";
+    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), nullptr};
+    const int status = varno::run_command_line(4, argv);
+    std::fflush(stdout);
+    std::clearerr(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(full);
+    close(sink);
+    EXPECT_EQ(status, varno::EXIT_FAILED);
+    EXPECT_EQ(read_file(dir + "/out.wav").size(), HEADER + BLOCK);
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
