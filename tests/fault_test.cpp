@@ -312,6 +312,23 @@ TEST_F(FaultRun, CommentaryThatCannotBeWritten) {
     }
 }
 
+// An output that is not a regular file is written as it is, never truncated or refused: a device that
+// takes everything, and a FIFO with a reader.
+TEST_F(FaultRun, OutputThatIsNotARegularFile) {
+    const std::string input = make_input();
+    const auto to_null = varno({"in.wav", "/dev/null", "0"});
+    EXPECT_EQ(to_null.exit_status, 0);
+    EXPECT_EQ(to_null.err, "");
+    EXPECT_EQ(mask_clock(to_null.out), opening("in.wav", "/dev/null") + "Header copied successfully\n**\nFILE 0:01\n" +
+                                           "\nTIME: #" + FOOTER);
+
+    ASSERT_EQ(mkfifo(path("out.fifo").c_str(), 0644), 0);
+    const std::string command = "cd '" + dir + "' && { cat out.fifo > copy.wav & '" + VARNO_EXECUTABLE +
+                                "' in.wav out.fifo 0 > transcript 2>&1; status=$?; wait; exit $status; }";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(path("copy.wav")), identity_output(input));
+}
+
 // Words that spell an infinity or a not-a-number are no decimal number: gain 0, the data comes back.
 TEST_F(FaultRun, NonFiniteGainWordsReadAsZero) {
     const std::string input = make_input();
@@ -490,6 +507,71 @@ TEST(CommentaryLoss, EarlierFailedWriteFailsTheRun) {
     EXPECT_EQ(status, varno::EXIT_FAILED);
     EXPECT_EQ(read_file(dir + "/out.wav").size(), HEADER + BLOCK);
     std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// Faults no ordinary file shows on demand, made by a preloaded library: a read error part way through
+// the input, and a failed close of the output (as a network file system reports a lost write).
+class InjectedFault : public FaultRun {
+protected:
+    ProgramResult varno_with(const std::vector<std::pair<std::string, std::string>>& faults,
+                             const std::vector<std::string>& args) {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string saved_asan = asan != nullptr ? asan : "";
+        // A sanitized program insists on its runtime coming first; the preloaded library comes first.
+        setenv("ASAN_OPTIONS", (saved_asan + (saved_asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+        setenv("LD_PRELOAD", VARNO_FAULT_INJECT, 1);
+        for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
+        ProgramResult result = varno(args);
+        for (const auto& fault : faults) unsetenv(fault.first.c_str());
+        unsetenv("LD_PRELOAD");
+        if (asan != nullptr) setenv("ASAN_OPTIONS", saved_asan.c_str(), 1);
+        else unsetenv("ASAN_OPTIONS");
+        return result;
+    }
+};
+
+TEST_F(InjectedFault, ReadErrors) {
+    const std::string input = random_bytes(HEADER + 4 * BLOCK + 10, 21);
+    struct Case {
+        std::size_t fail_at;   // input offset whose read fails
+        std::size_t blocks;    // blocks written before it
+    };
+    const Case cases[] = {{0, 0}, {10, 0}, {HEADER, 0}, {HEADER + 1, 0}, {HEADER + 2 * BLOCK, 2},
+                          {HEADER + 2 * BLOCK + 500, 2}, {HEADER + 4 * BLOCK, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fail_at);
+        write_file(path("in.wav"), input);
+        write_file(path("out.wav"), "kept");
+        const auto result = varno_with({{"VARNO_FAIL_READ_PATH", path("in.wav")},
+                                        {"VARNO_FAIL_READ_AT", std::to_string(c.fail_at)}},
+                                       {"in.wav", "out.wav", "0"});
+        if (c.fail_at < HEADER) {
+            // The header record is not whole, so the output has not been touched.
+            expect_failure(result, "in.wav", "out.wav", "", "in.wav");
+            EXPECT_EQ(read_file(path("out.wav")), "kept");
+        } else {
+            const std::string marks(c.blocks, '*');
+            expect_failure(result, "in.wav", "out.wav", "Header copied successfully\n" + marks + (c.blocks ? "\n" : ""),
+                           "in.wav");
+            EXPECT_EQ(read_file(path("out.wav")), input.substr(0, HEADER + c.blocks * BLOCK));
+        }
+        EXPECT_EQ(read_file(path("in.wav")), input);
+    }
+    // The library itself changes nothing when no fault is asked for.
+    const auto plain = varno_with({}, {"in.wav", "out.wav", "0"});
+    EXPECT_EQ(plain.exit_status, 0);
+    EXPECT_EQ(read_file(path("out.wav")), input.substr(0, HEADER + 4 * BLOCK));
+}
+
+TEST_F(InjectedFault, FailedCloseOfTheOutput) {
+    const std::string input = make_input();
+    const auto result = varno_with({{"VARNO_FAIL_CLOSE_PATH", path("out.wav")}}, {"in.wav", "out.wav", "0.5"});
+    expect_failure(result, "in.wav", "out.wav", "Header copied successfully\n**\n", "out.wav");
+    EXPECT_EQ(read_file(path("in.wav")), input);
 }
 
 }  // namespace
