@@ -4,6 +4,7 @@
 // too many arguments. Each case runs the built program in a scratch folder and checks the exit status,
 // that nothing reaches standard error, the commentary around the failure line, and what became of the
 // files.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <dirent.h>
 #include <random>
 #include <regex>
 #include <set>
