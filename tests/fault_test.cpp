@@ -25,36 +25,25 @@
 #include "oracle.h"
 #include "reflection.h"
 #include "run_program.h"
+#include "transcript.h"
 
 extern char** environ;
 
 namespace {
 
+using testing_support::BLOCK;
+using testing_support::FOOTER;
+using testing_support::HEADER;
+using testing_support::mask_clock;
+using testing_support::opening;
+using testing_support::sample_at;
 using testing_support::file_exists;
 using testing_support::ProgramResult;
 using testing_support::read_file;
 using testing_support::run_program;
 using testing_support::write_file;
 
-constexpr std::size_t HEADER = 44;
-constexpr std::size_t BLOCK = 96000;
 
-const std::string FOOTER =
-    "\n\nVARNO is a tool influencing the timbre of sound \n"
-    "and subjective quality of the musical recording\n"
-    "- performing reconstruction of acoustics in the ancient theatre\n"
-    "  according to Quendaris' De Architectura\n\n";
-
-std::string mask_clock(const std::string& transcript) {
-    std::string t = std::regex_replace(transcript, std::regex("Time -?[0-9]+\n"), "Time #\n");
-    return std::regex_replace(t, std::regex("TIME: -?[0-9]+:-?[0-9]+"), "TIME: #");
-}
-
-// Everything a run prints before it touches a file, with the start time masked.
-std::string opening(const std::string& input, const std::string& output) {
-    return "\n\n\n" + std::string(25, ' ') + "VARNO version 5.1 \n\n" + "process : WAV = " + input + "  -> " + output +
-           "\n" + std::string(50, '-') + "\n\n" + "Time #\n" + "Start loading\n";
-}
 
 std::string random_bytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
@@ -69,12 +58,6 @@ std::string identity_output(const std::string& input) {
     header.resize(HEADER, '\0');
     const std::size_t data = input.size() > HEADER ? input.size() - HEADER : 0;
     return header + input.substr(HEADER < input.size() ? HEADER : input.size(), data / BLOCK * BLOCK);
-}
-
-int sample_at(const std::string& data, std::size_t frame, int channel) {
-    const std::size_t i = frame * 4 + static_cast<std::size_t>(channel) * 2;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint8_t>(data[i]) |
-                                                                (static_cast<std::uint8_t>(data[i + 1]) << 8)));
 }
 
 // The processed data that the literal oracle gives for whole blocks of data, as 16-bit samples.

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "transcript.h"
 #include "wav.h"
 
 namespace {
@@ -26,18 +27,8 @@ std::string reference_file_line(std::int64_t blocks) {
 }
 
 std::string summary_text(std::int64_t blocks) {
-    std::fflush(stdout);
-    std::FILE* sink = std::tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fileno(sink), STDOUT_FILENO);
-    varno::print_summary(blocks, static_cast<std::int64_t>(std::time(nullptr)));
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string text;
-    std::rewind(sink);
-    for (int c = std::fgetc(sink); c != EOF; c = std::fgetc(sink)) text.push_back(static_cast<char>(c));
-    std::fclose(sink);
+    const std::string text = testing_support::capture_stdout(
+        [&] { varno::print_summary(blocks, static_cast<std::int64_t>(std::time(nullptr))); });
     return text.substr(0, text.find("\nTIME"));
 }
 

@@ -22,31 +22,22 @@
 #include <string>
 
 #include "run_program.h"
+#include "transcript.h"
 
 namespace {
 
+using testing_support::BLOCK;
+using testing_support::FOOTER;
+using testing_support::HEADER;
+using testing_support::mask_clock;
 using testing_support::read_file;
 using testing_support::write_file;
 
-constexpr std::size_t HEADER = 44;
-constexpr std::size_t BLOCK = 96000;
 constexpr int BLOCKS = 61;  // one count line and a mark after it
 constexpr auto PATIENCE = std::chrono::seconds(20);
 
-const std::string FOOTER =
-    "\n\nVARNO is a tool influencing the timbre of sound \n"
-    "and subjective quality of the musical recording\n"
-    "- performing reconstruction of acoustics in the ancient theatre\n"
-    "  according to Quendaris' De Architectura\n\n";
-
-std::string mask_clock(const std::string& transcript) {
-    std::string t = std::regex_replace(transcript, std::regex("Time -?[0-9]+\n"), "Time #\n");
-    return std::regex_replace(t, std::regex("TIME: -?[0-9]+:-?[0-9]+"), "TIME: #");
-}
-
 std::string expected_transcript(const std::string& input) {
-    return "\n\n\n" + std::string(25, ' ') + "VARNO version 5.1 \n\n" + "process : WAV = " + input + "  -> out.wav\n" +
-           std::string(50, '-') + "\n\n" + "Time #\n" + "Start loading\n" + "Header copied successfully\n" +
+    return testing_support::opening(input, "out.wav") + "Header copied successfully\n" +
            std::string(60, '*') + "\r1\t*" + "\nFILE 0:33\n" + "\nTIME: #" + FOOTER;
 }
 
