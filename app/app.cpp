@@ -28,8 +28,10 @@ int run_command_line(int argc, char** argv) {
         status = EXIT_FAILED;
     }
     print_description();
-    // Commentary that could not be written (stdout on a full disk) is not a clean finish either.
-    if (std::fflush(stdout) != 0 && status == EXIT_FINISHED) status = EXIT_FAILED;
+    // Commentary that could not be written (stdout on a full disk) is not a clean finish either. The
+    // stream drops text whose write failed, so a later flush can succeed; its error flag remembers.
+    const bool commentary_lost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    if (commentary_lost && status == EXIT_FINISHED) status = EXIT_FAILED;
     return status;
 }
 

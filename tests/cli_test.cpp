@@ -11,22 +11,21 @@
 #include "oracle.h"
 #include "reflection.h"
 #include "run_program.h"
+#include "transcript.h"
 
 namespace {
 
+using testing_support::BLOCK;
+using testing_support::FOOTER;
+using testing_support::HEADER;
+using testing_support::mask_clock;
+using testing_support::sample_at;
 using testing_support::file_exists;
 using testing_support::read_file;
 using testing_support::run_program;
 using testing_support::write_file;
 
-constexpr std::size_t HEADER = 44;
-constexpr std::size_t BLOCK = 96000;
 
-const std::string FOOTER =
-    "\n\nVARNO is a tool influencing the timbre of sound \n"
-    "and subjective quality of the musical recording\n"
-    "- performing reconstruction of acoustics in the ancient theatre\n"
-    "  according to Quendaris' De Architectura\n\n";
 
 // A canonical 44-byte header for data_bytes of 16-bit stereo at 44100 Hz.
 std::string canonical_header(std::uint32_t data_bytes) {
@@ -73,12 +72,6 @@ std::vector<int> noise(std::size_t count, std::uint32_t seed, int amplitude) {
     return s;
 }
 
-int sample_at(const std::string& data, std::size_t frame, int channel) {
-    const std::size_t i = frame * 4 + static_cast<std::size_t>(channel) * 2;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint8_t>(data[i]) |
-                                                                (static_cast<std::uint8_t>(data[i + 1]) << 8)));
-}
-
 class VarnoRun : public ::testing::Test {
 protected:
     void SetUp() override { dir = testing_support::make_scratch_dir(); }
@@ -91,12 +84,6 @@ protected:
 
     std::string dir;
 };
-
-// Masks the two clock values: the start time and the elapsed time.
-std::string mask_clock(const std::string& transcript) {
-    std::string t = std::regex_replace(transcript, std::regex("Time -?[0-9]+\n"), "Time #\n");
-    return std::regex_replace(t, std::regex("TIME: -?[0-9]+:-?[0-9]+"), "TIME: #");
-}
 
 TEST_F(VarnoRun, WholeTranscript) {
     // 61 blocks and a part-block: the count line after block 60, one mark after it, then the summary.

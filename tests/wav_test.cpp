@@ -12,8 +12,11 @@
 #include <string>
 
 #include "wav.h"
+#include "transcript.h"
 
 namespace {
+
+using testing_support::capture_stdout;
 
 TEST(Frames, DecodeTable) {
     struct Case {
@@ -131,24 +134,6 @@ TEST(Gain, IgnoresTheLocale) {
     EXPECT_EQ(varno::read_gain("1.5").gain, 1.5f);
     EXPECT_EQ(varno::read_gain("1,5").gain, 1.0f);
     std::setlocale(LC_ALL, "C");
-}
-
-// Runs body with standard output sent to a temporary file and returns what it printed.
-template <typename Body>
-std::string capture_stdout(Body body) {
-    std::fflush(stdout);
-    std::FILE* sink = std::tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fileno(sink), STDOUT_FILENO);
-    body();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string text;
-    std::rewind(sink);
-    for (int c = std::fgetc(sink); c != EOF; c = std::fgetc(sink)) text.push_back(static_cast<char>(c));
-    std::fclose(sink);
-    return text;
 }
 
 TEST(Progress, MarksAndCountLines) {
