@@ -17,7 +17,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <iterator>
 #include <utility>
 #include <cstring>
@@ -249,17 +248,7 @@ BlockPath best_block_path() {
     return BlockPath::portable;
 }
 
-BlockPath initial_block_path() {
-    const char* wanted = std::getenv("VARNO_BLOCK_PATH");
-    if (wanted != nullptr) {
-        for (const BlockPath path : ALL_BLOCK_PATHS) {
-            if (std::strcmp(wanted, block_path_name(path)) == 0 && block_path_supported(path)) return path;
-        }
-    }
-    return best_block_path();
-}
-
-BlockPath current_path = initial_block_path();
+BlockPath current_path = best_block_path();
 Kernel current_kernel = kernel_for(current_path);
 
 // Copies count floats starting at ring position first (wrapping) to dst.

@@ -72,8 +72,8 @@ inline constexpr BlockPath ALL_BLOCK_PATHS[] = {BlockPath::sequential, BlockPath
 const char* block_path_name(BlockPath path);
 bool block_path_supported(BlockPath path);
 
-// The path filter_block uses: the fastest this CPU supports, unless the environment variable
-// VARNO_BLOCK_PATH names another supported one (for timing and tests).
+// The path filter_block uses: the fastest this CPU supports, unless use_block_path chose another (the
+// tests and tools/varno_on_path, for timing).
 BlockPath active_block_path();
 
 // Makes filter_block use path from now on; false (and no change) when this CPU lacks it.
