@@ -18,15 +18,17 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
-#include <utility>
 #include <cstring>
+#include <utility>
 
 #include "reflection.h"
 
 #if defined(__x86_64__)
 // GCC 12's AVX-512 headers start some conversions from a deliberately undefined register, which its
 // flow analysis then reports as maybe-uninitialized inside the header; the report is about the header.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define VARNO_X86_KERNELS 1
 #endif
@@ -48,7 +50,9 @@ using Kernel = void (*)(const float* x, float* out, std::size_t count, float gai
 float one_output(const float* x, std::size_t n, float gain) {
     float acc = 0.0f;
     for (std::size_t tap = 0; tap < TAP_COUNT; ++tap) {
-        acc = tap_step(acc, x[n - static_cast<std::size_t>(REFLECTION_DELAYS[tap])], REFLECTION_COEFFICIENTS[tap]);
+        // x + n first: the sample lies in the history in front of x, so n - delay may be negative.
+        const float* past = x + n - static_cast<std::size_t>(REFLECTION_DELAYS[tap]);
+        acc = tap_step(acc, *past, REFLECTION_COEFFICIENTS[tap]);
     }
     return limit_sample(output_step(x[n], gain, acc));
 }
