@@ -11,20 +11,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "wav_file.h"
+
 namespace {
 
 constexpr int SAMPLE_RATE = 44100;
 constexpr double PI = 3.14159265358979323846;
-
-void put_u16(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFFu));
-    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFFu));
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    put_u16(out, v & 0xFFFFu);
-    put_u16(out, v >> 16);
-}
 
 std::int16_t to_pcm(double v) {
     if (v > 1.0) v = 1.0;
@@ -53,18 +45,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::uint8_t> wav;
     wav.reserve(44 + static_cast<std::size_t>(data_bytes));
-    wav.insert(wav.end(), {'R', 'I', 'F', 'F'});
-    put_u32(wav, 36u + data_bytes);
-    wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put_u32(wav, 16);
-    put_u16(wav, 1);  // PCM
-    put_u16(wav, 2);  // stereo
-    put_u32(wav, SAMPLE_RATE);
-    put_u32(wav, SAMPLE_RATE * 4);
-    put_u16(wav, 4);
-    put_u16(wav, 16);
-    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
-    put_u32(wav, data_bytes);
+    tools::put_stereo_header(wav, 1, 16, data_bytes);
 
     for (std::uint32_t n = 0; n < frames; ++n) {
         const int note = static_cast<int>(n / static_cast<std::uint32_t>(note_frames));
@@ -76,19 +57,10 @@ int main(int argc, char** argv) {
         const double pan = (note % 2 == 0) ? 0.8 : 0.3;
         const bool click = n % (2u * SAMPLE_RATE) < 40u;
         const double c = click ? 0.6 : 0.0;
-        put_u16(wav, static_cast<std::uint16_t>(to_pcm(0.5 * tone * pan + c)));
-        put_u16(wav, static_cast<std::uint16_t>(to_pcm(0.5 * tone * (1.1 - pan) + c)));
+        tools::put_u16(wav, static_cast<std::uint16_t>(to_pcm(0.5 * tone * pan + c)));
+        tools::put_u16(wav, static_cast<std::uint16_t>(to_pcm(0.5 * tone * (1.1 - pan) + c)));
     }
 
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::fprintf(stderr, "make_demo: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    const bool written = std::fwrite(wav.data(), 1, wav.size(), out) == wav.size();
-    if (std::fclose(out) != 0 || !written) {
-        std::fprintf(stderr, "make_demo: cannot write %s\n", argv[1]);
-        return 1;
-    }
+    if (!tools::write_wav("make_demo", argv[1], wav)) return 1;
     return 0;
 }

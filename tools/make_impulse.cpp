@@ -13,20 +13,7 @@
 #include <vector>
 
 #include "taps.h"
-
-namespace {
-
-void put_u16(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFFu));
-    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFFu));
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    put_u16(out, v & 0xFFFFu);
-    put_u16(out, v >> 16);
-}
-
-}  // namespace
+#include "wav_file.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -41,30 +28,10 @@ int main(int argc, char** argv) {
     }
     const auto data_bytes = static_cast<std::uint32_t>(response.size() * 8);
     std::vector<std::uint8_t> wav;
-    wav.insert(wav.end(), {'R', 'I', 'F', 'F'});
-    put_u32(wav, 36u + data_bytes);
-    wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put_u32(wav, 16);
-    put_u16(wav, 3);  // IEEE float
-    put_u16(wav, 2);
-    put_u32(wav, 44100);
-    put_u32(wav, 44100 * 8);
-    put_u16(wav, 8);
-    put_u16(wav, 32);
-    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
-    put_u32(wav, data_bytes);
+    tools::put_stereo_header(wav, 3, 32, data_bytes);
     for (const float h : response) {
-        for (int channel = 0; channel < 2; ++channel) put_u32(wav, std::bit_cast<std::uint32_t>(h));
+        for (int channel = 0; channel < 2; ++channel) tools::put_u32(wav, std::bit_cast<std::uint32_t>(h));
     }
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::fprintf(stderr, "make_impulse: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    const bool written = std::fwrite(wav.data(), 1, wav.size(), out) == wav.size();
-    if (std::fclose(out) != 0 || !written) {
-        std::fprintf(stderr, "make_impulse: cannot write %s\n", argv[1]);
-        return 1;
-    }
+    if (!tools::write_wav("make_impulse", argv[1], wav)) return 1;
     return 0;
 }
