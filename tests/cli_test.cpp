@@ -20,36 +20,13 @@ using testing_support::FOOTER;
 using testing_support::HEADER;
 using testing_support::mask_clock;
 using testing_support::sample_at;
+using testing_support::wav_header;
 using testing_support::file_exists;
 using testing_support::read_file;
 using testing_support::run_program;
 using testing_support::write_file;
 
 
-
-// A canonical 44-byte header for data_bytes of 16-bit stereo at 44100 Hz.
-std::string canonical_header(std::uint32_t data_bytes) {
-    std::string h;
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) h.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    auto u16 = [&](std::uint32_t v) {
-        for (int i = 0; i < 2; ++i) h.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    h += "RIFF";
-    u32(36 + data_bytes);
-    h += "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(44100);
-    u32(44100 * 4);
-    u16(4);
-    u16(16);
-    h += "data";
-    u32(data_bytes);
-    return h;
-}
 
 // Interleaved stereo frames from two sample lists.
 std::string frames(const std::vector<int>& left, const std::vector<int>& right) {
@@ -89,7 +66,7 @@ TEST_F(VarnoRun, WholeTranscript) {
     // 61 blocks and a part-block: the count line after block 60, one mark after it, then the summary.
     const std::size_t frames_count = 61 * (BLOCK / 4) + 300;
     const std::string data = frames(noise(frames_count, 1, 3000), noise(frames_count, 2, 3000));
-    write_file(path("in.wav"), canonical_header(static_cast<std::uint32_t>(data.size())) + data);
+    write_file(path("in.wav"), wav_header(static_cast<std::uint32_t>(data.size())) + data);
     const auto result = varno({"in.wav", "out.wav", "0.5"});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
@@ -122,7 +99,7 @@ TEST_F(VarnoRun, OutputMatchesOracle) {
     left[100] = -32768;
     left[5000] = 32767;
     const std::string data = frames(left, right);
-    const std::string header = canonical_header(static_cast<std::uint32_t>(data.size()));
+    const std::string header = wav_header(static_cast<std::uint32_t>(data.size()));
     write_file(path("in.wav"), header + data);
 
     for (const std::string gain : {"-1.3", "0.8", "40"}) {
@@ -189,7 +166,7 @@ TEST_F(VarnoRun, FileSizes) {
 TEST_F(VarnoRun, ZeroGainGivesInputBack) {
     const std::size_t frames_count = 2 * (BLOCK / 4) + 10;
     const std::string data = frames(noise(frames_count, 5, 32767), noise(frames_count, 6, 32767));
-    const std::string input = canonical_header(static_cast<std::uint32_t>(data.size())) + data;
+    const std::string input = wav_header(static_cast<std::uint32_t>(data.size())) + data;
     write_file(path("in.wav"), input);
     for (const std::string gain : {"0", "-0.0", "loud", "0x10", "inf", "nan"}) {
         SCOPED_TRACE(gain);
@@ -204,9 +181,9 @@ TEST_F(VarnoRun, ZeroGainGivesInputBack) {
 TEST_F(VarnoRun, ChannelsAreIndependent) {
     const std::size_t frames_count = BLOCK / 4 * 2;
     const std::vector<int> right = noise(frames_count, 8, 20000);
-    write_file(path("a.wav"), canonical_header(0) + frames(noise(frames_count, 7, 32767), right));
-    write_file(path("b.wav"), canonical_header(0) + frames(std::vector<int>(frames_count, 0), right));
-    write_file(path("c.wav"), canonical_header(0) + frames(noise(frames_count, 9, 32767), std::vector<int>(frames_count, 0)));
+    write_file(path("a.wav"), wav_header(0) + frames(noise(frames_count, 7, 32767), right));
+    write_file(path("b.wav"), wav_header(0) + frames(std::vector<int>(frames_count, 0), right));
+    write_file(path("c.wav"), wav_header(0) + frames(noise(frames_count, 9, 32767), std::vector<int>(frames_count, 0)));
     ASSERT_EQ(varno({"a.wav", "a-out.wav", "2"}).exit_status, 0);
     ASSERT_EQ(varno({"b.wav", "b-out.wav", "2"}).exit_status, 0);
     ASSERT_EQ(varno({"c.wav", "c-out.wav", "2"}).exit_status, 0);
@@ -222,7 +199,7 @@ TEST_F(VarnoRun, ChannelsAreIndependent) {
 
 TEST_F(VarnoRun, ArgumentsAfterTheThirdAreIgnored) {
     const std::string data = frames(noise(BLOCK / 4, 4, 10000), noise(BLOCK / 4, 5, 10000));
-    write_file(path("in.wav"), canonical_header(static_cast<std::uint32_t>(data.size())) + data);
+    write_file(path("in.wav"), wav_header(static_cast<std::uint32_t>(data.size())) + data);
     const auto plain = varno({"in.wav", "plain.wav", "1.25"});
     const auto extra = varno({"in.wav", "extra.wav", "1.25", "--help", "more.wav"});
     EXPECT_EQ(extra.exit_status, 0);

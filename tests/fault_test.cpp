@@ -377,29 +377,10 @@ TEST_F(FaultRun, InputsShorterThanABlock) {
 // A header with a chunk between "fmt " and "data" is still taken as 44 bytes; the chunk's tail and the
 // data chunk's own header are filtered as audio.
 TEST_F(FaultRun, HeaderWithExtraChunks) {
-    std::string input = "RIFF";
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) input.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    auto u16 = [&](std::uint32_t v) {
-        for (int i = 0; i < 2; ++i) input.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
     const std::string list_payload("INFOISFT\x10\0\0\0varno fault test", 28);
     const std::uint32_t data_bytes = 2 * BLOCK;
-    u32(static_cast<std::uint32_t>(4 + 24 + 8 + list_payload.size() + 8 + data_bytes));
-    input += "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(44100);
-    u32(44100 * 4);
-    u16(4);
-    u16(16);
-    input += "LIST";
-    u32(static_cast<std::uint32_t>(list_payload.size()));
-    input += list_payload;
-    input += "data";
-    u32(data_bytes);
+    std::string input = testing_support::wav_header(
+        data_bytes, "LIST" + testing_support::le32(static_cast<std::uint32_t>(list_payload.size())) + list_payload);
     input += random_bytes(data_bytes, 77);
     ASSERT_GT(input.find("data"), HEADER);
     write_file(path("in.wav"), input);

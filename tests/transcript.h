@@ -20,6 +20,22 @@ inline const std::string FOOTER =
     "- performing reconstruction of acoustics in the ancient theatre\n"
     "  according to Quendaris' De Architectura\n\n";
 
+// A little-endian 32-bit field.
+inline std::string le32(std::uint32_t v) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+// A WAV header for data_bytes of 16-bit stereo PCM at 44100 Hz: the canonical 44 bytes, or longer when
+// extra_chunks (whole chunks, id and size included) stand between "fmt " and "data".
+inline std::string wav_header(std::uint32_t data_bytes, const std::string& extra_chunks = "") {
+    const std::string fmt = std::string("fmt ") + le32(16) + std::string("\x01\x00\x02\x00", 4) + le32(44100) +
+                            le32(44100 * 4) + std::string("\x04\x00\x10\x00", 4);
+    return "RIFF" + le32(static_cast<std::uint32_t>(4 + fmt.size() + extra_chunks.size() + 8 + data_bytes)) + "WAVE" +
+           fmt + extra_chunks + "data" + le32(data_bytes);
+}
+
 // Masks the two clock values: the start time and the elapsed time.
 inline std::string mask_clock(const std::string& transcript) {
     std::string t = std::regex_replace(transcript, std::regex("Time -?[0-9]+\n"), "Time #\n");
