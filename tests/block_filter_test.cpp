@@ -116,6 +116,31 @@ TEST_P(BlockPathTest, AnySplitGivesTheSameOutput) {
     }
 }
 
+// The output-step corner where a double sum lands on a float midpoint (see signals::corner), placed in
+// every part of a kernel call: first and last lanes of the wide groups, the single-register groups after
+// them and the one-sample remainder. Each corner lies far enough from the next that only its own tap
+// reaches it, so its output is known: 0.5 + 2^-24, where a kernel that skipped the exact redo would
+// give 0.5.
+TEST_P(BlockPathTest, MidpointCornersInEveryPartOfACall) {
+    constexpr std::size_t PIECE = 4093;
+    constexpr std::size_t CORNER_AT = 458;  // tap 11, coefficient -1.0
+    const std::size_t offsets[] = {0, 1, 15, 16, 191, 192, 2000, 4031, 4032, 4047, 4048, 4079, 4080, 4081, 4092};
+    std::vector<float> x(PIECE * (3 * std::size(offsets) + 3), 0.0f);
+    std::vector<std::size_t> corners;
+    for (std::size_t i = 0; i < std::size(offsets); ++i) {
+        const std::size_t at = PIECE * (3 * i + 1) + offsets[i];  // 3 pieces apart: beyond the longest delay
+        x[at - CORNER_AT] = signals::pcm(-641);
+        x[at] = 0.5f;
+        corners.push_back(at);
+    }
+    const float gain = std::ldexp(6700417.0f, -42);
+    const std::vector<float> want = sequential(x, gain);
+    varno::ChannelDelayLine line;
+    const std::vector<float> got = in_pieces(x, gain, {PIECE}, line);
+    expect_same_bits(want, got);
+    for (const std::size_t at : corners) EXPECT_EQ(got[at], 0.5f + std::ldexp(1.0f, -24)) << "corner at " << at;
+}
+
 std::string path_name(const testing::TestParamInfo<BlockPath>& info) { return varno::block_path_name(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(Paths, BlockPathTest, testing::ValuesIn(varno::ALL_BLOCK_PATHS), path_name);
