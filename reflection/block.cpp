@@ -352,11 +352,15 @@ void filter_block(ChannelDelayLine& line, const float* in, float* out, std::size
         const std::size_t part = std::min(CHUNK, count - done);
         std::memcpy(window.x + HISTORY, in + done, part * sizeof(float));
         current_kernel(window.x + HISTORY, out + done, part, gain);
-        store_in_ring(line, in + done, part);
         done += part;
         // The last HISTORY samples of this chunk's window are the next chunk's history.
-        std::memmove(window.x, window.x + part, HISTORY * sizeof(float));
+        if (done < count) std::memmove(window.x, window.x + part, HISTORY * sizeof(float));
     }
+    // The ring then holds the inputs as count filter_sample calls would leave it. Only its last
+    // RING_LENGTH inputs survive those calls, so earlier ones are skipped over rather than stored.
+    const std::size_t kept = std::min(count, static_cast<std::size_t>(RING_LENGTH));
+    line.write_index += static_cast<std::int32_t>((count - kept) % RING_LENGTH);
+    store_in_ring(line, in + (count - kept), kept);
 }
 
 }  // namespace varno
