@@ -9,11 +9,13 @@
 // Laying the history out linearly lets every tap read contiguous memory with no wrap. The ring stays the
 // state of record, so per-sample and per-block calls can be mixed freely.
 //
-// Kernels: AVX-512 (twelve registers of outputs per group) and AVX2 use float fused multiply-add per tap, SSE2 (every x86-64) and the portable
-// kernel use the double step; filter.cpp shows both equal the 64-bit-significand tap step. The output step
-// is done in double; a lane whose double sum is a float midpoint is redone by output_step. The kernel is
-// chosen once, at run time, from what the CPU reports.
+// Kernels compute the tap sums: AVX-512 (twelve registers of outputs per group) and AVX2 use float fused
+// multiply-add per tap, SSE2 (every x86-64) and the portable kernel use the double step; filter.cpp shows
+// both equal the 64-bit-significand tap step. One shared pass then does the output step in double, with
+// any run holding a float-midpoint double redone by output_step, and the limiter. The kernel is chosen
+// once, at run time, from what the CPU reports.
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -45,23 +47,26 @@ constexpr std::size_t CHUNK = 9600;
 
 struct Window {
     alignas(64) float x[HISTORY + CHUNK];
+    alignas(64) float sums[CHUNK];  // the kernel's tap sums for the chunk
 };
 
-// A kernel fills out[0..count) from x[-HISTORY..count): out[n] = limit(output_step(x[n], gain, acc[n])).
-using Kernel = void (*)(const float* x, float* out, std::size_t count, float gain);
+// A kernel fills sums[0..count) with the tap sums of x[0..count), reading the history in front of x:
+// sums[n] = the 90 tap steps over x[n - delay] in table order. finish_outputs then applies the gain step
+// and the limiter to all of them.
+using Kernel = void (*)(const float* x, float* sums, std::size_t count);
 
-float one_output(const float* x, std::size_t n, float gain) {
+float one_sum(const float* x, std::size_t n) {
     float acc = 0.0f;
     for (std::size_t tap = 0; tap < TAP_COUNT; ++tap) {
         // x + n first: the sample lies in the history in front of x, so n - delay may be negative.
         const float* past = x + n - static_cast<std::size_t>(REFLECTION_DELAYS[tap]);
         acc = tap_step(acc, *past, REFLECTION_COEFFICIENTS[tap]);
     }
-    return limit_sample(output_step(x[n], gain, acc));
+    return acc;
 }
 
 // Plain C++; GROUP independent accumulators give the compiler (and the CPU) work to overlap.
-void portable_kernel(const float* x, float* out, std::size_t count, float gain) {
+void portable_kernel(const float* x, float* sums, std::size_t count) {
     constexpr std::size_t GROUP = 8;
     std::size_t n = 0;
     for (; n + GROUP <= count; n += GROUP) {
@@ -71,15 +76,42 @@ void portable_kernel(const float* x, float* out, std::size_t count, float gain) 
             const float c = REFLECTION_COEFFICIENTS[tap];
             for (std::size_t k = 0; k < GROUP; ++k) acc[k] = tap_step(acc[k], past[k], c);
         }
-        for (std::size_t k = 0; k < GROUP; ++k) out[n + k] = limit_sample(output_step(x[n + k], gain, acc[k]));
+        for (std::size_t k = 0; k < GROUP; ++k) sums[n + k] = acc[k];
     }
-    for (; n < count; ++n) out[n] = one_output(x, n, gain);
+    for (; n < count; ++n) sums[n] = one_sum(x, n);
+}
+
+#if defined(__x86_64__)
+#define VARNO_OUTPUT_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define VARNO_OUTPUT_CLONES
+#endif
+
+// The gain step and the limiter for every kernel: out[n] = limit(output_step(x[n], gain, sums[n])). The
+// fast pass takes the double sum rounded to float, which output_step shows is exact unless the double is
+// a float midpoint (29 low bits 1 then zeros); a run of outputs where any double looks like one is redone
+// by output_step itself. Plain loops, so the compiler vectorises them for each CPU level (the clones),
+// picked once at load time.
+VARNO_OUTPUT_CLONES void finish_outputs(const float* x, const float* sums, float* out, std::size_t count, float gain) {
+    constexpr std::size_t RUN = 64;
+    const auto g = static_cast<double>(gain);
+    for (std::size_t start = 0; start < count; start += RUN) {
+        const std::size_t end = std::min(count, start + RUN);
+        std::uint64_t midpoints = 0;
+        for (std::size_t n = start; n < end; ++n) {
+            const double sum = static_cast<double>(x[n]) + g * static_cast<double>(sums[n]);
+            midpoints |= static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(sum) & 0x1FFFFFFFu) == 0x10000000u);
+            out[n] = limit_sample(static_cast<float>(sum));
+        }
+        if (midpoints == 0) continue;
+        for (std::size_t n = start; n < end; ++n) out[n] = limit_sample(output_step(x[n], gain, sums[n]));
+    }
 }
 
 #if VARNO_X86_KERNELS
 
 // SSE2: four outputs per register, each tap through double as tap_step does.
-void sse2_kernel(const float* x, float* out, std::size_t count, float gain) {
+void sse2_kernel(const float* x, float* sums, std::size_t count) {
     constexpr std::size_t VECTORS = 4;
     std::size_t n = 0;
     for (; n + 4 * VECTORS <= count; n += 4 * VECTORS) {
@@ -96,23 +128,14 @@ void sse2_kernel(const float* x, float* out, std::size_t count, float gain) {
                 acc[v] = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
             }
         }
-        alignas(16) float sums[4 * VECTORS];
-        for (std::size_t v = 0; v < VECTORS; ++v) _mm_store_ps(sums + 4 * v, acc[v]);
-        for (std::size_t k = 0; k < 4 * VECTORS; ++k) out[n + k] = limit_sample(output_step(x[n + k], gain, sums[k]));
+        for (std::size_t v = 0; v < VECTORS; ++v) _mm_storeu_ps(sums + n + 4 * v, acc[v]);
     }
-    for (; n < count; ++n) out[n] = one_output(x, n, gain);
+    for (; n < count; ++n) sums[n] = one_sum(x, n);
 }
 
 // AVX2 + FMA: eight independent accumulators of eight outputs hide the latency of the fused adds.
-__attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* out, std::size_t count, float gain) {
+__attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* sums, std::size_t count) {
     constexpr std::size_t VECTORS = 8;
-    const __m256d g = _mm256_set1_pd(static_cast<double>(gain));
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 minus_one = _mm256_set1_ps(-1.0f);
-    const __m256 limit = _mm256_set1_ps(LIMIT_VALUE);
-    const __m256 minus_limit = _mm256_set1_ps(-LIMIT_VALUE);
-    const __m256i low_bits = _mm256_set1_epi64x(0x1FFFFFFF);
-    const __m256i midpoint_bits = _mm256_set1_epi64x(0x10000000);
     std::size_t n = 0;
     for (; n + 8 * VECTORS <= count; n += 8 * VECTORS) {
         __m256 acc[VECTORS];
@@ -122,34 +145,9 @@ __attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* out,
             const __m256 c = _mm256_set1_ps(REFLECTION_COEFFICIENTS[tap]);
             for (std::size_t v = 0; v < VECTORS; ++v) acc[v] = _mm256_fmadd_ps(_mm256_loadu_ps(past + 8 * v), c, acc[v]);
         }
-        for (std::size_t v = 0; v < VECTORS; ++v) {
-            const __m256 xv = _mm256_loadu_ps(x + n + 8 * v);
-            const __m256d s_low = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(xv)),
-                                                _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(acc[v])), g));
-            const __m256d s_high = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(xv, 1)),
-                                                 _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(acc[v], 1)), g));
-            __m256 y = _mm256_set_m128(_mm256_cvtpd_ps(s_high), _mm256_cvtpd_ps(s_low));
-            y = _mm256_blendv_ps(y, limit, _mm256_cmp_ps(y, one, _CMP_GT_OQ));
-            y = _mm256_blendv_ps(y, minus_limit, _mm256_cmp_ps(y, minus_one, _CMP_NGE_UQ));
-            _mm256_storeu_ps(out + n + 8 * v, y);
-            const __m256i hit_low =
-                _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_castpd_si256(s_low), low_bits), midpoint_bits);
-            const __m256i hit_high =
-                _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_castpd_si256(s_high), low_bits), midpoint_bits);
-            const int hits = _mm256_movemask_pd(_mm256_castsi256_pd(hit_low)) |
-                             (_mm256_movemask_pd(_mm256_castsi256_pd(hit_high)) << 4);
-            if (hits != 0) {
-                alignas(32) float sums[8];
-                _mm256_store_ps(sums, acc[v]);
-                for (std::size_t k = 0; k < 8; ++k) {
-                    if ((hits >> k) & 1) {
-                        out[n + 8 * v + k] = limit_sample(output_step(x[n + 8 * v + k], gain, sums[k]));
-                    }
-                }
-            }
-        }
+        for (std::size_t v = 0; v < VECTORS; ++v) _mm256_storeu_ps(sums + n + 8 * v, acc[v]);
     }
-    for (; n < count; ++n) out[n] = one_output(x, n, gain);
+    for (; n < count; ++n) sums[n] = one_sum(x, n);
 }
 
 // AVX-512 tap: the group's outputs start on a 64-byte line, so tap TAP reads at a fixed offset within
@@ -174,53 +172,15 @@ __attribute__((target("avx512f"), always_inline)) inline void avx512_tap(const f
     }
 }
 
-// All taps in table order (a comma fold runs left to right).
+// One group of 16 * VECTORS tap sums from x[0..): all taps in table order (a comma fold runs left to
+// right).
 template <std::size_t VECTORS, std::size_t... TAPS>
-__attribute__((target("avx512f"), always_inline)) inline void avx512_taps(const float* x, __m512 (&acc)[VECTORS],
-                                                                        std::index_sequence<TAPS...>) {
-    (avx512_tap<TAPS, VECTORS>(x, acc), ...);
-}
-
-// One group of 16 * VECTORS outputs from x[0..): the taps, then the output step in double with the
-// midpoint lanes redone exactly, then the limiter.
-template <std::size_t VECTORS>
-__attribute__((target("avx512f"), always_inline)) inline void avx512_group(const float* x, float* out, float gain) {
-    const __m512d g = _mm512_set1_pd(static_cast<double>(gain));
-    const __m512 one = _mm512_set1_ps(1.0f);
-    const __m512 minus_one = _mm512_set1_ps(-1.0f);
-    const __m512 limit = _mm512_set1_ps(LIMIT_VALUE);
-    const __m512 minus_limit = _mm512_set1_ps(-LIMIT_VALUE);
-    const __m512i low_bits = _mm512_set1_epi64(0x1FFFFFFF);
-    const __m512i midpoint_bits = _mm512_set1_epi64(0x10000000);
+__attribute__((target("avx512f"), always_inline)) inline void avx512_group(const float* x, float* sums,
+                                                                         std::index_sequence<TAPS...>) {
     __m512 acc[VECTORS];
     for (__m512& a : acc) a = _mm512_setzero_ps();
-    avx512_taps(x, acc, std::make_index_sequence<TAP_COUNT>{});
-    for (std::size_t v = 0; v < VECTORS; ++v) {
-        const __m512 xv = _mm512_loadu_ps(x + 16 * v);
-        const __m256 x_high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(xv), 1));
-        const __m256 a_high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(acc[v]), 1));
-        const __m512d s_low = _mm512_add_pd(_mm512_cvtps_pd(_mm512_castps512_ps256(xv)),
-                                            _mm512_mul_pd(_mm512_cvtps_pd(_mm512_castps512_ps256(acc[v])), g));
-        const __m512d s_high = _mm512_add_pd(_mm512_cvtps_pd(x_high), _mm512_mul_pd(_mm512_cvtps_pd(a_high), g));
-        __m512 y = _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(_mm512_cvtpd_ps(s_low))),
-                                                       _mm256_castps_pd(_mm512_cvtpd_ps(s_high)), 1));
-        y = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(y, one, _CMP_GT_OQ), y, limit);
-        y = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(y, minus_one, _CMP_NGE_UQ), y, minus_limit);
-        _mm512_storeu_ps(out + 16 * v, y);
-        const unsigned hits =
-            static_cast<unsigned>(
-                _mm512_cmpeq_epi64_mask(_mm512_and_si512(_mm512_castpd_si512(s_low), low_bits), midpoint_bits)) |
-            (static_cast<unsigned>(
-                 _mm512_cmpeq_epi64_mask(_mm512_and_si512(_mm512_castpd_si512(s_high), low_bits), midpoint_bits))
-             << 8);
-        if (hits != 0) {
-            alignas(64) float sums[16];
-            _mm512_store_ps(sums, acc[v]);
-            for (std::size_t k = 0; k < 16; ++k) {
-                if ((hits >> k) & 1u) out[16 * v + k] = limit_sample(output_step(x[16 * v + k], gain, sums[k]));
-            }
-        }
-    }
+    (avx512_tap<TAPS, VECTORS>(x, acc), ...);
+    for (std::size_t v = 0; v < VECTORS; ++v) _mm512_storeu_ps(sums + 16 * v, acc[v]);
 }
 
 // AVX-512: sixteen outputs per register. Each tap's fused adds wait on the previous tap's, so a group
@@ -231,11 +191,12 @@ __attribute__((target("avx512f"), always_inline)) inline void avx512_group(const
 constexpr std::size_t AVX512_WIDE = 12;
 static_assert(CHUNK % (16 * AVX512_WIDE) == 0, "whole chunks have no AVX-512 remainder");
 
-__attribute__((target("avx512f"))) void avx512_kernel(const float* x, float* out, std::size_t count, float gain) {
+__attribute__((target("avx512f"))) void avx512_kernel(const float* x, float* sums, std::size_t count) {
+    constexpr auto taps = std::make_index_sequence<TAP_COUNT>{};
     std::size_t n = 0;
-    for (; n + 16 * AVX512_WIDE <= count; n += 16 * AVX512_WIDE) avx512_group<AVX512_WIDE>(x + n, out + n, gain);
-    for (; n + 16 <= count; n += 16) avx512_group<1>(x + n, out + n, gain);
-    for (; n < count; ++n) out[n] = one_output(x, n, gain);
+    for (; n + 16 * AVX512_WIDE <= count; n += 16 * AVX512_WIDE) avx512_group<AVX512_WIDE>(x + n, sums + n, taps);
+    for (; n + 16 <= count; n += 16) avx512_group<1>(x + n, sums + n, taps);
+    for (; n < count; ++n) sums[n] = one_sum(x, n);
 }
 
 #endif  // VARNO_X86_KERNELS
@@ -351,7 +312,8 @@ void filter_block(ChannelDelayLine& line, const float* in, float* out, std::size
     for (std::size_t done = 0; done < count;) {
         const std::size_t part = std::min(CHUNK, count - done);
         std::memcpy(window.x + HISTORY, in + done, part * sizeof(float));
-        current_kernel(window.x + HISTORY, out + done, part, gain);
+        current_kernel(window.x + HISTORY, window.sums, part);
+        finish_outputs(window.x + HISTORY, window.sums, out + done, part, gain);
         done += part;
         // The last HISTORY samples of this chunk's window are the next chunk's history.
         if (done < count) std::memmove(window.x, window.x + part, HISTORY * sizeof(float));
