@@ -1,8 +1,9 @@
 // filter_block: the reflection filter many samples at a time, bit for bit the same as filter_sample.
 //
-//   ring (last MAX_DELAY inputs) --unwrap--> window [ history | chunk of new input ] --kernel--> out
-//                                                                      |
-//   ring <-------------------------------------------------------------+ (new input, as filter_sample stores it)
+//   ring (last MAX_DELAY inputs) --unwrap--> window [ history | chunk of new input ] --kernel--> tap sums
+//                                                                      |                            |
+//   ring <-------------------------------------------------------------+     gain step, limiter --> out
+//        (new input, as filter_sample stores it)
 //
 // The filter has no feedback, so the outputs of a chunk are independent: a kernel computes many of them
 // at once (SIMD across time), each with its own accumulator going through the 90 taps in table order.
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
-#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <cstring>
@@ -81,18 +81,12 @@ void portable_kernel(const float* x, float* sums, std::size_t count) {
     for (; n < count; ++n) sums[n] = one_sum(x, n);
 }
 
-#if defined(__x86_64__)
-#define VARNO_OUTPUT_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VARNO_OUTPUT_CLONES
-#endif
-
 // The gain step and the limiter for every kernel: out[n] = limit(output_step(x[n], gain, sums[n])). The
 // fast pass takes the double sum rounded to float, which output_step shows is exact unless the double is
 // a float midpoint (29 low bits 1 then zeros); a run of outputs where any double looks like one is redone
 // by output_step itself. Plain loops, so the compiler vectorises them for each CPU level (the clones),
 // picked once at load time.
-VARNO_OUTPUT_CLONES void finish_outputs(const float* x, const float* sums, float* out, std::size_t count, float gain) {
+VARNO_CPU_CLONES void finish_outputs(const float* x, const float* sums, float* out, std::size_t count, float gain) {
     constexpr std::size_t RUN = 64;
     const auto g = static_cast<double>(gain);
     for (std::size_t start = 0; start < count; start += RUN) {
@@ -154,7 +148,8 @@ __attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* sums
 // lines. Unaligned 64-byte loads would straddle two lines almost every time; aligned loads joined by one
 // lane shift (a compile-time count per tap) read each line once.
 template <std::size_t TAP, std::size_t VECTORS>
-__attribute__((target("avx512f"), always_inline)) inline void avx512_tap(const float* x, __m512 (&acc)[VECTORS]) {
+__attribute__((target("avx512f"), always_inline)) inline void avx512_tap(const float* x,
+                                                                       __m512 (&acc)[VECTORS]) {
     constexpr auto delay = static_cast<std::size_t>(REFLECTION_DELAYS[TAP]);
     constexpr int shift = static_cast<int>((16 - delay % 16) % 16);
     const __m512 c = _mm512_set1_ps(REFLECTION_COEFFICIENTS[TAP]);

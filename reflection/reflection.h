@@ -60,6 +60,16 @@ inline float tap_step(float acc, float past, float coefficient) {
 // The output step before the limiter: x + gain * acc with a 64-bit significand, then rounded to float.
 float output_step(float x, float gain, float acc);
 
+// --- Loops built once per CPU level ---------------------------------------------------------------------
+
+// For plain loops that the compiler vectorises: on x86-64 the function is built for AVX-512, AVX2 and
+// the SSE2 baseline, and the loader picks the form the CPU runs best.
+#if defined(__x86_64__)
+#define VARNO_CPU_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define VARNO_CPU_CLONES
+#endif
+
 // --- Block paths ----------------------------------------------------------------------------------------
 
 // The ways filter_block can run. All give the same bits; they differ in speed and in the CPUs that have

@@ -68,14 +68,9 @@ bool write_record(int fd, const std::uint8_t* buffer, std::size_t size) {
 }
 
 // Decoding and encoding are a small share of a block's work only if they are vectorised as well as the
-// filter; GCC's clones give the AVX2 and AVX-512 forms, picked once at load time, beside the SSE2 one.
-#if defined(__x86_64__)
-#define VARNO_CONVERSION_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VARNO_CONVERSION_CLONES
-#endif
+// filter, so they are built once per CPU level (VARNO_CPU_CLONES).
 
-VARNO_CONVERSION_CLONES void decode_block(const std::uint8_t* bytes, float* left, float* right) {
+VARNO_CPU_CLONES void decode_block(const std::uint8_t* bytes, float* left, float* right) {
     for (std::size_t k = 0; k < FRAMES_PER_BLOCK; ++k) {
         const std::uint8_t* frame = bytes + k * BYTES_PER_FRAME;
         left[k] = decode_sample(frame[0], frame[1]);
@@ -83,7 +78,7 @@ VARNO_CONVERSION_CLONES void decode_block(const std::uint8_t* bytes, float* left
     }
 }
 
-VARNO_CONVERSION_CLONES void encode_block(const float* left, const float* right, std::uint8_t* bytes) {
+VARNO_CPU_CLONES void encode_block(const float* left, const float* right, std::uint8_t* bytes) {
     for (std::size_t k = 0; k < FRAMES_PER_BLOCK; ++k) {
         std::uint8_t* frame = bytes + k * BYTES_PER_FRAME;
         store_sample(frame, encode_sample(left[k]));
