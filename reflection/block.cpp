@@ -137,7 +137,9 @@ __attribute__((target("avx2,fma"))) void avx2_kernel(const float* x, float* sums
         for (std::size_t tap = 0; tap < TAP_COUNT; ++tap) {
             const float* past = x + n - static_cast<std::size_t>(REFLECTION_DELAYS[tap]);
             const __m256 c = _mm256_set1_ps(REFLECTION_COEFFICIENTS[tap]);
-            for (std::size_t v = 0; v < VECTORS; ++v) acc[v] = _mm256_fmadd_ps(_mm256_loadu_ps(past + 8 * v), c, acc[v]);
+            for (std::size_t v = 0; v < VECTORS; ++v) {
+                acc[v] = _mm256_fmadd_ps(_mm256_loadu_ps(past + 8 * v), c, acc[v]);
+            }
         }
         for (std::size_t v = 0; v < VECTORS; ++v) _mm256_storeu_ps(sums + n + 8 * v, acc[v]);
     }
